@@ -1,0 +1,32 @@
+// Driver of telephones built on the SSS1629 interface chip: three command
+// bytes per 5-byte unnumbered output report, paced at least 32 ms apart per
+// telephone; input reports carry bit 0 of their fourth byte in bit 7 of the
+// first, and repeat themselves while the chip is busy.
+#pragma once
+
+#include <atomic>
+
+#include "device/drv_hid.h"
+
+class CSss1629 : public CHidDriver {
+public:
+    static constexpr uint16_t m_vid = 0x0C76;
+    static constexpr uint16_t m_pid = 0x1685;
+
+    CSss1629();
+    // Runs under the device's write lock; sleeps for the pacing there.
+    int write(void* handle, void* data, int len, unsigned int* next_send) const override;
+    // Restores the moved bit and drops a report repeating the previous one
+    // (returns 0 for it). Thread-safe; reports need at least 4 bytes to be
+    // passed on.
+    int read(void* handle, void* buf, int len, int timeout) const override;
+    virtual ~CSss1629();
+
+private:
+    // Fourth byte (as received) of the last report passed on, shared by all
+    // SSS1629 telephones.
+    mutable std::atomic<uint8_t> lastidx{0};
+};
+
+extern CSss1629 s1629;
+extern CHidDriver* const s1629_driver;
