@@ -28,7 +28,7 @@
 
 namespace vtel {
 
-using clock = std::chrono::steady_clock;  // CLOCK_MONOTONIC
+using time_point = std::chrono::steady_clock::time_point;  // CLOCK_MONOTONIC
 using std::chrono::milliseconds;
 
 enum class te_chip { sss1629, ht82r83x, tl8258 };
@@ -62,7 +62,7 @@ struct phone_cfg_t {
 
 // One output report written by the host, as given to hid_write.
 struct report_t {
-    clock::time_point time;
+    time_point time;
     std::vector<uint8_t> bytes;
     bool valid = true;  // false: not an output report of this chip (hid_write returned -1)
 };
@@ -71,8 +71,8 @@ struct report_t {
 struct frame_t {
     uint8_t opcode = 0;
     std::vector<uint8_t> data;
-    clock::time_point first;  // time of the report that carried the start byte
-    clock::time_point last;   // time of the report that completed the frame
+    time_point first;  // time of the report that carried the start byte
+    time_point last;   // time of the report that completed the frame
     std::vector<uint8_t> bytes() const;  // FF, L, opcode, data
 };
 
