@@ -5,6 +5,7 @@
 #include <sys/wait.h>
 
 #include <cerrno>
+#include <climits>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -164,7 +165,7 @@ int snd_mixer_raw_level(int volume, int nSpk)
             }
         }
     }
-    return int(raw);
+    return raw > INT_MAX ? INT_MAX : raw < INT_MIN ? INT_MIN : int(raw);
 }
 
 bool snd_mixer_command(const char *sDevice, int volume, int nSpk, snd_mixer_cmd_t *cmd)
