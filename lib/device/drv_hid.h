@@ -9,6 +9,7 @@
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -98,17 +99,20 @@ constexpr uint8_t HID_PENDING_VERSION = 2;
 class CHidDevice : public CHidConfig {
 public:
     // driver: never null; path: the hidraw node.
-    CHidDevice(const CHidDriver* driver, const char* path);
+    CHidDevice(const CHidDriver* driver, const std::string& path);
     virtual ~CHidDevice();
     CHidDevice(const CHidDevice&) = delete;
     CHidDevice& operator=(const CHidDevice&) = delete;
 
     // Opens `path` (20 attempts, 500 ms apart), starts the supervision timer
     // (6 s) and the reader thread. Returns 0, or -1 (nothing left running).
+    // An open device is closed first.
     virtual int open(const char* path);
-    // Stops the reader (within one 100 ms read slice) and the supervision
-    // timer (waiting for a callback in progress), then closes the handle.
-    // A second call only logs.
+    // Stops the reader (within one 100 ms read slice) and then the
+    // supervision timer (waiting for a callback in progress), then closes the
+    // handle (waiting for a write in progress). A second call only logs.
+    // Must not be called from the reader thread or the supervision callback,
+    // nor while holding a lock that the handler takes.
     virtual void close();
 
     // Stores parent, handler and device number, marks the device present and
@@ -135,7 +139,7 @@ public:
     std::atomic<hid_report_handler> handler{nullptr};
     void* parent = nullptr;
     std::thread reader;
-    timer* online_timer = nullptr;  // owned
+    std::unique_ptr<timer> online_timer;
     int version = -1;               // guarded by state_lock
     int ticks = 0;                  // guarded by state_lock
     std::mutex send_lock;
