@@ -53,7 +53,7 @@ te_STR_ID value_list_lookup(const te_value_list& list, int code)
     return list.missing;
 }
 
-constinit const te_evt_op m_evt_list[EVT_LIST_COUNT] = {
+constexpr te_evt_op m_evt_list[EVT_LIST_COUNT] = {
     {0xF1, PARAM_BYTE, STR_PHONE_ATTACHED, nullptr},
     {0xE3, PARAM_NONE, STR_HANDSFREE_OFFHOOK, nullptr},
     {0xE4, PARAM_NONE, STR_HANDSFREE_ONHOOK, nullptr},
@@ -132,3 +132,29 @@ constinit const te_evt_op m_cmd_list[CMD_LIST_COUNT] = {
     {0x19, PARAM_NONE, STR_KDXVOIP_ON, nullptr},
     {0x1A, PARAM_NONE, STR_KDXVOIP_OFF, nullptr},
 };
+
+namespace {
+
+// Opcode -> event row, built at compile time from the event table.
+struct evt_index_t {
+    const te_evt_op* rows[256];
+};
+
+constexpr evt_index_t make_evt_index()
+{
+    evt_index_t ix{};
+    for (const te_evt_op& r : m_evt_list)
+        ix.rows[r.opcode] = &r;
+    return ix;
+}
+
+constinit const evt_index_t evt_index = make_evt_index();
+
+} // namespace
+
+const te_evt_op* evt_row_by_opcode(int opcode)
+{
+    if (opcode < 0 || opcode > 255)
+        return nullptr;
+    return evt_index.rows[opcode];
+}

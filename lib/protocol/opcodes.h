@@ -89,6 +89,9 @@ constexpr int CMD_LIST_COUNT = 43;
 extern const te_evt_op m_evt_list[EVT_LIST_COUNT];
 extern const te_evt_op m_cmd_list[CMD_LIST_COUNT];
 
+// The event row of `opcode`, or null (a constant index over m_evt_list).
+const te_evt_op* evt_row_by_opcode(int opcode);
+
 // Decoders and encoders reached through the rows (defined in the decoder and
 // encoder units).
 int AnalyzeCallID(Json::Value& event, CProtocol* prot, int frame_len);

@@ -12,6 +12,7 @@
 #pragma once
 
 #include <atomic>
+#include <ctime>
 #include <string>
 
 #include "protocol/devinfo.h"
@@ -121,15 +122,29 @@ private:
 extern constinit CProtocol prot_qm;
 extern CProtocol* const ptr_prot_qm;
 
+// Special caller identities: pairs (match, output) "PP", "OO", "EE", then a
+// pair of zeros.
+extern const char g_SpecCallID[8];
+
 // Digits of packed BCD bytes, high nibble first; a nibble 15 ends the text,
 // 10-14 give ':' ';' '<' '=' '>'.
 std::string bcd2string(const unsigned char* bytes, int count);
 // "time" = the current local time as "%m%d%H%M". Thread-safe.
 void get_time_info(Json::Value& event);
 
+// Wall clock of the protocol engine ("time" members, EncTime): time() unless
+// a test replaced it. Null restores time(). Thread-safe.
+typedef time_t (*prot_clock_fn)();
+void set_protocol_clock(prot_clock_fn clock);
+time_t protocol_now();
+
 // Writes `v` as the library's JSON text (no blanks, members in byte order of
 // their names, UTF-8 and 0x7F unescaped, other control bytes as \u00XX with
 // upper-case hex), appending it to `out` WITHOUT the final line feed.
 void json_write(const Json::Value& v, std::string& out);
+// Adds "dev" = dev to the object `event` and appends its event text (with
+// the final line feed) to `out`; false (nothing appended) when `event` has no
+// member or is not an object. Logs the text at INFO.
+bool append_event_text(int dev, Json::Value& event, std::string& out);
 // Appends `s` (`len` bytes) as a quoted, escaped JSON string.
 void json_write_string(const char* s, size_t len, std::string& out);
