@@ -43,10 +43,11 @@ void CHidManagerServer::wake_scan(uint32_t delay_ms)
     pnp_cond.notify_all();
 }
 
+// The socket is made by start (pnp_sock), so that start knows whether hot-plug
+// works; the thread owns it from then on and closes it when it ends.
 void* CHidManagerServer::det_thread(void* arg)
 {
-    int sock = init_pnp_socket();
-    pnp_sock = sock;
+    const int sock = pnp_sock;
     if (sock >= 0) {
         timeval tv{0, 100 * 1000};
         setsockopt(sock, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof(tv));

@@ -110,6 +110,9 @@ int CHidManagerServer::start(int port, const char* host)
     // Lets stop end the hot-plug thread's wait at once; without it the thread
     // still notices stop within its 100 ms poll.
     stop_fd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    // Without the socket the library still finds the telephones present at
+    // each scan, only hot-plug is lost; the start goes on.
+    pnp_sock = init_pnp_socket();
 
     running = true;
     try {
@@ -134,6 +137,11 @@ int CHidManagerServer::start(int port, const char* host)
 
 void CHidManagerServer::release_start_resources()
 {
+    // The hot-plug thread closes its socket itself; this is for a start
+    // that failed before the thread ran.
+    int nl = pnp_sock.exchange(-1);
+    if (nl >= 0)
+        close(nl);
     if (stop_fd >= 0) {
         close(stop_fd);
         stop_fd = -1;
