@@ -150,6 +150,11 @@ size_t timers_poll::timer_count() {
     return timers.size();
 }
 
+int timers_poll::is_active() {
+    std::lock_guard<std::mutex> lk(mu);
+    return active;
+}
+
 int timers_poll::timers_poll_add_timer(timer* t) {
     if (!t) return 0;
     std::lock_guard<std::mutex> lk(mu);
@@ -159,7 +164,7 @@ int timers_poll::timers_poll_add_timer(timer* t) {
 
 void timers_poll::add_locked(timer* t) {
     if (t->id < 0 || t->registered) return;
-    timers[t->id] = t;
+    timers.insert_or_assign(t->id, t);
     t->registered = true;
     if (epfd >= 0) {
         struct epoll_event ev = {};

@@ -102,6 +102,8 @@ public:
     bool on_poll_thread() const;
     // Number of registered timers (for tests and diagnostics).
     size_t timer_count();
+    // 1 while the poll loop is to keep running, 0 after deactivation.
+    int is_active();
 
 private:
     friend class timer;
