@@ -1,4 +1,4 @@
-// Part 1.1: leveled logging.
+// Leveled logging: one whole line per write, whatever the threads.
 #include "core/log.h"
 
 #include <cstdio>

@@ -1,4 +1,4 @@
-// Part 1.2: timer service (timerfd + epoll, one thread).
+// Timer service: timerfd + epoll, every callback on one thread.
 #include "core/timer.h"
 
 #include "core/log.h"
@@ -130,7 +130,7 @@ timers_poll* timers_poll::get_poll() {
 }
 
 // Initialised when the library is loaded: creates the poll object and
-// starts its thread, as the specification has it.
+// starts its thread, so timers are served from the start.
 timers_poll& my_timers = *timers_poll::get_poll();
 
 namespace {

@@ -1,4 +1,4 @@
-// Part 1.1: text, clock and file helpers.
+// Text, clock and file helpers.
 #include "core/utils.h"
 
 #include <cstdio>

@@ -1,4 +1,4 @@
-// Part 1.1 logging: threshold, names, header shape, cutting, dump_hex, and
+// Logging: threshold, names, header shape, cutting, dump_hex, and
 // whole lines under concurrency.
 #include "core/log.h"
 

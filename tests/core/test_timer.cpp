@@ -1,4 +1,4 @@
-// Part 1.2 timer service: firing, stopping, restarting, coalescing, waiting
+// Timer service: firing, stopping, restarting, coalescing, waiting
 // for a running callback, many timers, concurrency, and exit/unload safety.
 #include "core/timer.h"
 

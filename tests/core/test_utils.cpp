@@ -1,4 +1,4 @@
-// Part 1.1 text, clock and file helpers: table-driven cases.
+// Text, clock and file helpers: table-driven cases.
 #include "core/utils.h"
 
 #include <gtest/gtest.h>
