@@ -8,15 +8,13 @@
 #include <mutex>
 
 #include "core/log.h"
-#include "device/pacing.h"
+#include "device/chunked.h"
 #include "protocol/proto.h"
 
 namespace {
 
 constexpr int report_size = 8;        // report number, count, six bytes
 constexpr int rx_size = 9;
-constexpr uint32_t spacing_ms = 20;   // due time after a report
-constexpr uint32_t max_wait_ms = 32;  // longest sleep before one report
 constexpr const char* qm_prot_name = "qm_prot";
 
 // The version that these telephones report and the one they mean.
@@ -63,33 +61,17 @@ void* CHT82R83X::open(const char* path, CProtocol** protocol) const {
 }
 
 int CHT82R83X::write(void* handle, void* data, int len, unsigned int* next_send) const {
-    if (!handle || !data || len <= 0) return 0;
-    const auto* src = static_cast<const uint8_t*>(data);
-    const int chunk = std::clamp(chunk_len, 1, report_size - 2);
-    uint8_t report[report_size];
-    report[0] = report_id;
-    memset(report + 2, 0xFF, report_size - 2);
-    // 0 is "no pacing time" (a device just opened, or no device at all).
-    uint32_t due = next_send ? *next_send : 0;
-    int result = len;
-    for (int done = 0; done < len;) {
-        int n = std::min(chunk, len - done);
-        report[1] = static_cast<uint8_t>(n);
-        memcpy(report + 2, src + done, static_cast<size_t>(n));
-        dump_hex("Hid TX:", report, chunk + 2);
-        if (due != 0) pacing::sleep_ms(std::min(pacing::until(due, pacing::tick()), max_wait_ms));
-        int written = CHidDriver::write(handle, report, report_size, nullptr);
-        due = pacing::tick() + spacing_ms;
-        if (due == 0) due = 1;  // never the "none" value
-        memset(report + 2, 0xFF, report_size - 2);
-        if (written < 0) {
-            result = HID_ERR_DEVICE;
-            break;
-        }
-        done += n;
-    }
-    if (next_send) *next_send = due;
-    return result;
+    const te_chunk_layout layout = {
+        .report_size = report_size,
+        .report_id = report_id,
+        .byte1 = -1,  // the count of command bytes
+        .chunk = chunk_len,
+        .dump_len = chunk_len + 2,
+        .report_spacing_ms = 20,
+        .tick_spacing_ms = 20,
+        .max_wait_ms = 32,
+    };
+    return write_chunked(*this, layout, handle, data, len, next_send);
 }
 
 int CHT82R83X::read(void* handle, void* buf, int len, int timeout) const {

@@ -1,7 +1,14 @@
-// Report pacing of the chip drivers: the 32-bit millisecond tick and sleeps
-// towards a due tick. Internal to the device layer.
+// Report pacing of the chip drivers. Internal to the device layer.
+//
+// Between commands the pacing time is the device's 32-bit millisecond tick
+// (`next_send`); within one command the drivers keep the precise time of the
+// previous report and sleep until exactly the spacing has passed, so that
+// long commands do not gather a millisecond of rounding per report.
 #pragma once
 
+#include <time.h>
+
+#include <cerrno>
 #include <chrono>
 #include <cstdint>
 #include <thread>
@@ -22,6 +29,22 @@ inline uint32_t until(uint32_t due, uint32_t now) { return later(due, now) ? due
 // Sleeps (never spins) for `ms` milliseconds; at least that long.
 inline void sleep_ms(uint32_t ms) {
     if (ms > 0) std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+}
+
+// Nanoseconds of the monotonic clock (the clock of GetTickCount).
+inline uint64_t now_ns() {
+    timespec ts{};
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return static_cast<uint64_t>(ts.tv_sec) * 1000000000u + static_cast<uint64_t>(ts.tv_nsec);
+}
+
+constexpr uint64_t ns_per_ms = 1000000;
+
+// Sleeps until the monotonic clock reads `due` (nanoseconds).
+inline void sleep_until_ns(uint64_t due) {
+    timespec ts{static_cast<time_t>(due / 1000000000u), static_cast<long>(due % 1000000000u)};
+    while (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &ts, nullptr) == EINTR) {
+    }
 }
 
 }  // namespace pacing

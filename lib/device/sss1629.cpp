@@ -5,14 +5,23 @@
 #include <cstring>
 
 #include "core/log.h"
-#include "device/pacing.h"
+#include "device/chunked.h"
 
 namespace {
 
-constexpr int report_size = 5;
-constexpr int chunk = 3;             // command bytes per report
-constexpr uint32_t spacing_ms = 33;  // due time after a report
-constexpr uint32_t max_wait_ms = 32; // longest sleep before one report
+// Three command bytes in an unnumbered report after the byte 0x80. The chip
+// takes a report every 32 ms; the next command's pacing tick is set 33 ms on,
+// so that the millisecond truncation still keeps 32.
+constexpr te_chunk_layout m_layout = {
+    .report_size = 5,
+    .report_id = 0x00,
+    .byte1 = 0x80,
+    .chunk = 3,
+    .dump_len = 5,
+    .report_spacing_ms = 32,
+    .tick_spacing_ms = 33,
+    .max_wait_ms = 32,
+};
 
 }  // namespace
 
@@ -27,31 +36,7 @@ CSss1629::CSss1629() : CHidDriver(m_vid, m_pid) {
 CSss1629::~CSss1629() = default;
 
 int CSss1629::write(void* handle, void* data, int len, unsigned int* next_send) const {
-    // Nothing can be written to a closed device; saying otherwise would
-    // report a lost command as sent.
-    if (!handle || !data || len <= 0) return 0;
-    const auto* src = static_cast<const uint8_t*>(data);
-    uint8_t report[report_size] = {0x00, 0x80, 0x00, 0xFF, 0xFF};
-    // 0 is "no pacing time" (a device just opened, or no device at all).
-    uint32_t due = next_send ? *next_send : 0;
-    int result = len;
-    for (int done = 0; done < len;) {
-        int n = std::min(chunk, len - done);
-        memcpy(report + 2, src + done, static_cast<size_t>(n));
-        dump_hex("Hid TX:", report, report_size);
-        if (due != 0) pacing::sleep_ms(std::min(pacing::until(due, pacing::tick()), max_wait_ms));
-        int written = CHidDriver::write(handle, report, report_size, nullptr);
-        due = pacing::tick() + spacing_ms;
-        if (due == 0) due = 1;  // never the "none" value
-        memset(report + 2, 0xFF, chunk);
-        if (written < 0) {
-            result = HID_ERR_DEVICE;
-            break;
-        }
-        done += n;
-    }
-    if (next_send) *next_send = due;
-    return result;
+    return write_chunked(*this, m_layout, handle, data, len, next_send);
 }
 
 int CSss1629::read(void* handle, void* buf, int len, int timeout) const {

@@ -88,13 +88,16 @@ int CTl8258::write(void* handle, void* data, int len, unsigned int* /*next_send*
     std::lock_guard<std::mutex> g(m_lock);
     uint8_t report[report_size];
     report[0] = report_number;
-    bool paced = false;  // whether `due` holds the time after a report
+    // After the first report: the precise due time of the next one, and the
+    // same as a tick for the frame pacing of the next command.
+    bool paced = false;
+    uint64_t next_report_ns = 0;
     uint32_t due = 0;
     int result = len;
     for (int pos = 0; pos < len && result >= 0;) {
         // The previous report's spacing passes before the next frame's scan,
         // so that the frame's pacing starts when it really goes out.
-        if (paced) pacing::sleep_ms(pacing::until(due, pacing::tick()));
+        if (paced) pacing::sleep_until_ns(next_report_ns);
         int k = parse_packet(m_prot, src + pos, len - pos);
         if (k <= 0) k = len - pos;
         for (const int end = pos + k; pos < end;) {
@@ -103,8 +106,9 @@ int CTl8258::write(void* handle, void* data, int len, unsigned int* /*next_send*
             report[1] = static_cast<uint8_t>(n);
             memcpy(report + 2, src + pos, static_cast<size_t>(n));
             dump_hex("Hid TX:", src + pos, n);
-            if (paced) pacing::sleep_ms(pacing::until(due, pacing::tick()));
+            if (paced) pacing::sleep_until_ns(next_report_ns);
             int written = CHidDriver::write(handle, report, report_size, nullptr);
+            next_report_ns = pacing::now_ns() + report_spacing_ms * pacing::ns_per_ms;
             due = pacing::tick() + report_spacing_ms;
             paced = true;
             if (written < 0) {

@@ -235,7 +235,14 @@ TEST_F(Device, NodeThatNeverOpensGivesUpAfterTwentyAttempts) {
     double took = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
     std::string out = testing::internal::GetCapturedStdout();
     EXPECT_EQ(r, -1);
-    EXPECT_NE(out.find(",0,1,2,3,4,5,6,7,8,9,10,11,12,13,14,15,16,17,18,19.]\nDone!\n"), std::string::npos) << out;
+    // Each attempt number is followed by the driver's log line.
+    size_t attempts = 0;
+    for (size_t at = out.find("HidDriver Base open"); at != std::string::npos; at = out.find("HidDriver Base open", at + 1))
+        ++attempts;
+    EXPECT_EQ(attempts, 20u);
+    for (int i = 0; i < 20; ++i) EXPECT_NE(out.find("," + std::to_string(i) + "[TRACE]"), std::string::npos) << i;
+    EXPECT_EQ(out.find(",20"), std::string::npos);
+    EXPECT_NE(out.find("HidDriver Base open\n.]\nDone!\n"), std::string::npos) << out;
     EXPECT_NE(out.find("unable to open device\n"), std::string::npos);
     EXPECT_GE(took, 9.5);
     EXPECT_LE(took, 20.0);
