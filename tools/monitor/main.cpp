@@ -1,0 +1,95 @@
+// telhid-monitor: shows what the telephones report and sends them commands,
+// through libtelhid's public interface only.
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <telhid.h>
+
+#include <csignal>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "monitor.h"
+#include "name_list.h"
+#include "options.h"
+#include "printer.h"
+
+namespace {
+
+int g_stop_pipe[2] = {-1, -1};
+
+void on_stop_signal(int)
+{
+    char c = 1;
+    [[maybe_unused]] ssize_t n = write(g_stop_pipe[1], &c, 1);
+}
+
+bool install_stop_signals()
+{
+    if (pipe2(g_stop_pipe, O_CLOEXEC | O_NONBLOCK) < 0)
+        return false;
+    struct sigaction sa{};
+    sa.sa_handler = on_stop_signal;
+    sigemptyset(&sa.sa_mask);
+    sigaction(SIGINT, &sa, nullptr);
+    sigaction(SIGTERM, &sa, nullptr);
+    signal(SIGPIPE, SIG_IGN);
+    return true;
+}
+
+// The library writes its diagnostics to standard output, some of them while
+// it is loaded. The monitor keeps standard output for events, results and
+// lists, so before any shared library's initialisation (the executable's
+// pre-initialisation functions run first) it takes the real standard output
+// aside and points descriptor 1 at /dev/null; with --verbose it is pointed
+// at standard error later.
+int g_out_fd = -1;
+
+void take_standard_output(int, char**, char**)
+{
+    g_out_fd = fcntl(STDOUT_FILENO, F_DUPFD_CLOEXEC, 3);
+    int sink = open("/dev/null", O_WRONLY | O_CLOEXEC);
+    if (g_out_fd >= 0 && sink >= 0)
+        dup2(sink, STDOUT_FILENO);
+    if (sink >= 0)
+        close(sink);
+}
+
+__attribute__((section(".preinit_array"), used)) void (*const m_take_stdout)(int, char**, char**) =
+    take_standard_output;
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    monitor_options_t opt;
+    std::string error;
+    if (!parse_options(std::vector<std::string>(argv + 1, argv + argc), opt, error)) {
+        std::fprintf(stderr, "telhid-monitor: %s\n\n%s", error.c_str(), m_monitor_usage);
+        return 2;
+    }
+    if (g_out_fd < 0 || !install_stop_signals()) {
+        std::perror("telhid-monitor");
+        return 1;
+    }
+    if (opt.verbose)
+        dup2(STDERR_FILENO, STDOUT_FILENO);
+    FILE* out_file = fdopen(g_out_fd, "w");
+    if (opt.help) {
+        std::fputs(m_monitor_usage, out_file);
+        return 0;
+    }
+    if (opt.version) {
+        std::fprintf(out_file, "telhid-monitor, library %s\n", hid_server_version());
+        return 0;
+    }
+    if (opt.list != te_list_kind::none) {
+        for (const std::string& name : load_names(opt.list == te_list_kind::events, opt.language))
+            std::fprintf(out_file, "%s\n", quoted_name(name).c_str());
+        return 0;
+    }
+    std::fflush(out_file);
+    CPrinter out(g_out_fd, opt.pretty);
+    return run_monitor(opt, STDIN_FILENO, g_stop_pipe[0], out);
+}
