@@ -4,7 +4,8 @@
 // Input: byte 0 = flags (bit 0 language), then chunks of
 //   [control byte][n bytes]: n = control & 31, bit 5 = device 2, bit 6 = a
 //   pause of more than 500 ms before the chunk, bit 7 = an announcement
-//   (count 0) with the chunk's first byte instead of frame bytes.
+//   (count 0) with the chunk's first byte instead of frame bytes. An empty
+//   chunk is a call with count 0 and the byte 0 (nothing happens).
 // Checks: decode returns what it must; the parser stays within its buffer;
 // every appended text is one JSON object line naming the device and an
 // event; the fast writer and the event-object writer agree byte for byte.
@@ -99,7 +100,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         if (static_cast<size_t>(n) > size - pos)
             n = static_cast<int>(size - pos);
         int dev = (ctl >> 5) & 1;
-        unsigned char chunk[32];
+        unsigned char chunk[32] = {0};
         memcpy(chunk, data + pos, static_cast<size_t>(n));
         pos += static_cast<size_t>(n);
         if (ctl & 0x40) {
@@ -117,6 +118,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         }
         std::string add_fast, add_slow;
         int r = prot_qm.decode(&fast[dev], chunk, n, add_fast);
+        // A count of 0 with a first byte 0 announces nothing.
         check(r == n, "decode returns the count");
         with_hook()->decode(&slow[dev], chunk, n, add_slow);
         check(add_fast == add_slow, "fast and event-object texts agree");
