@@ -105,7 +105,7 @@ private:
     std::atomic<int> client_sock{-1};
     void* user_data = nullptr;
     hid_event_cb event_callback = nullptr;
-    std::mutex lifecycle_mutex;  // start and stop one at a time
+    std::mutex lifecycle_mutex;  // start, stop and remount one at a time
 };
 
 // Created by the first call; start functions only.

@@ -55,15 +55,16 @@ void* CHidManagerServer::det_thread(void* arg)
 
     char buf[4096];
     while (running) {
-        // Without a socket (or without the stop eventfd) the thread still
-        // looks at `running` every 100 ms, so stop never waits longer.
+        // With the stop eventfd the thread sleeps until a message or stop;
+        // without it, it looks at `running` every 100 ms, so stop never
+        // waits longer.
         pollfd fds[2];
         nfds_t n = 0;
         if (stop_fd >= 0)
             fds[n++] = {stop_fd, POLLIN, 0};
         if (sock >= 0)
             fds[n++] = {sock, POLLIN, 0};
-        int ready = poll(fds, n, 100);
+        int ready = poll(fds, n, stop_fd >= 0 ? -1 : 100);
         if (ready <= 0 || !running)
             continue;
         if (sock < 0 || !(fds[n - 1].revents & POLLIN))

@@ -154,6 +154,9 @@ void CHidManagerServer::wait_for_hotplug()
 
 int CHidManagerServer::remount_devices()
 {
+    // Not during a stop: the protocol objects that a stop destroys may be
+    // the ones these devices decode with.
+    std::lock_guard<std::mutex> life(lifecycle_mutex);
     std::vector<device_ptr> all = device_snapshot();
     for (device_ptr& device : all) {
         unsigned char attached = STR_PHONE_ATTACHED;

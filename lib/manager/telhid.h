@@ -64,7 +64,7 @@ enum telhid_error {
  * removed"), and the caller's own thread inside hid_remount_dev(). Calls are
  * not serialised: the callback must be thread-safe and return promptly, as
  * the telephone's further reports wait meanwhile. It must not call
- * hid_server_start*, hid_server_stop or hid_send_cmd.
+ * hid_server_start*, hid_server_stop, hid_remount_dev or hid_send_cmd.
  */
 typedef int (*hid_event_cb)(void* user, const char* text, int length);
 
