@@ -117,5 +117,10 @@ TEST(TelsndConcurrency, ThreadsAndMemoryDoNotGrowOverManyConnections)
     std::this_thread::sleep_for(500ms);
     EXPECT_LE(t.threads(), threads + 1);
     EXPECT_LE(threads, 3);
-    EXPECT_LT(t.rss_kb(), rss + 4096) << "resident memory grew";
+#if !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__)
+    // (Sanitizers hold freed memory back on purpose.)
+    EXPECT_LT(t.rss_kb(), rss + 2048) << "resident memory grew";
+#else
+    (void)rss;
+#endif
 }

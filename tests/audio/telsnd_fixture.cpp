@@ -306,6 +306,10 @@ void Telsnd::stop()
 Telsnd::~Telsnd()
 {
     stop();
+    // A sanitizer report from the service fails the test that caused it.
+    const std::string err = stderr_text();
+    if (err.find("Sanitizer") != std::string::npos || err.find("runtime error:") != std::string::npos)
+        ADD_FAILURE() << "telsnd reported:\n" << err.substr(0, 6000);
     if (!dir_.empty() && !::testing::Test::HasFailure())
         std::filesystem::remove_all(dir_);
     else if (!dir_.empty())
