@@ -100,6 +100,7 @@ int CTl8258::write(void* handle, void* data, int len, unsigned int* /*next_send*
         if (paced) pacing::sleep_until_ns(next_report_ns);
         int k = parse_packet(m_prot, src + pos, len - pos);
         if (k <= 0) k = len - pos;
+        bool frame_start = m_prot->phase == frame_done;
         for (const int end = pos + k; pos < end;) {
             int n = std::min(chunk, end - pos);
             memset(report + 2, 0xFF, report_size - 2);
@@ -109,8 +110,15 @@ int CTl8258::write(void* handle, void* data, int len, unsigned int* /*next_send*
             if (paced) pacing::sleep_until_ns(next_report_ns);
             int written = CHidDriver::write(handle, report, report_size, nullptr);
             next_report_ns = pacing::now_ns() + report_spacing_ms * pacing::ns_per_ms;
-            due = pacing::tick() + report_spacing_ms;
+            const uint32_t now = pacing::tick();
+            due = now + report_spacing_ms;
             paced = true;
+            if (frame_start) {
+                // The frame went out only now: the next one is paced from
+                // here, so that delays before this write never shorten the gap.
+                m_prot->deadline = now + frame_spacing_ms;
+                frame_start = false;
+            }
             if (written < 0) {
                 result = HID_ERR_DEVICE;
                 break;
