@@ -26,9 +26,9 @@ std::string play_cmd(const std::string &file, const std::string &playback = "onc
            playback + R"("})";
 }
 
-std::string record_cmd(const std::string &file)
+std::string record_cmd(const std::string &file, const std::string &device = "vphone")
 {
-    return R"({"cmd":"recordwave","filename":")" + file + R"(","device":"vphone"})";
+    return R"({"cmd":"recordwave","filename":")" + file + R"(","device":")" + device + R"("})";
 }
 
 size_t occurrences(const std::string &text, const std::string &what)
@@ -377,4 +377,36 @@ TEST(Mp3Play, DeviceRefusingTheStreamFailsTheStart)
     EXPECT_LT(ms_since(t0), 1500) << "waited for the failed playback";
     ASSERT_TRUE(c.wait_for("\"time\":-1"));
     ASSERT_TRUE(wait_output(t, "play_wav ok"));
+}
+
+// A card that fails in mid-stream ends only that playback or recording; the
+// recording is still a finished file with its tags.
+TEST(Mp3Play, DeviceFailureEndsThePlaybackAndLeavesAFinishedRecording)
+{
+    Telsnd t;
+    const std::string mp3 = make_mp3(t.dir(), "a.mp3", sine_pcm(22050 * 3, 2, 22050), 22050, 2);
+    write_file(t.path("input.raw"), sine_pcm(8000 * 3, 2, 8000));
+    Client c(t.port());
+    c.send(play_cmd(mp3, "once", "vfail"));  // the card fails after 8000 frames
+    ASSERT_TRUE(c.wait_for("\"time\":0"));
+    ASSERT_TRUE(c.wait_for("\"time\":-1", 4000ms));
+    ASSERT_TRUE(wait_output(t, "play_wav error"));
+
+    c.send(record_cmd(t.path("rec.mp3"), "vfail"));
+    ASSERT_TRUE(c.wait_for("\"time\":-1", 4000ms));
+    ASSERT_TRUE(wait_output(t, "release_record_wav ok"));
+    EXPECT_NE(t.stdout_text().find("record_wav error"), std::string::npos);
+    const std::string file = read_file(t.path("rec.mp3"));
+    ASSERT_GT(file.size(), 128u);
+    EXPECT_EQ(file.substr(0, 3), "ID3");
+    EXPECT_EQ(file.substr(file.size() - 128, 3), "TAG");
+    const std::string wav = lame_decode(t.path("rec.mp3"));
+    ASSERT_GE(wav.size(), 44u);
+    EXPECT_GE((wav.size() - 44) / 4, 4000u) << "the audio captured before the failure is lost";
+
+    ASSERT_TRUE(t.alive());
+    c.send(play_cmd(mp3));
+    ASSERT_TRUE(c.wait_for("\"time\":0"));
+    c.send(R"({"cmd":"exitplay"})");
+    ASSERT_TRUE(c.wait_for("\"time\":-1"));
 }
