@@ -44,12 +44,18 @@ CHidDriver::CHidDriver(uint16_t v, uint16_t p) {
 
 int CHidDriver::write(void* handle, void* data, int len, unsigned int* /*next_send*/) const {
     if (!handle || !data || len <= 0) return 0;
+    // The reason is taken from errno, which is this thread's own: hidapi's
+    // per-device error text is shared with the reader thread, whose failing
+    // reads would overwrite (and free) it under a writer.
+    errno = 0;
     int n = hid_write(dev_of(handle), static_cast<const unsigned char*>(data), static_cast<size_t>(len));
     if (n < 0) {
-        // errno is the writing thread's own: a reader failing at the same
-        // time cannot overwrite it (hidapi's per-device error text can).
         int err = errno;
-        LOGD(3, "hid write failed: %s\n", strerror(err));
+        if (err != 0) {
+            LOGD(3, "hid write failed: %s\n", strerror(err));
+        } else {
+            LOGD(3, "hid write failed\n");
+        }
     }
     return n;
 }
