@@ -88,14 +88,21 @@ constexpr int HID_PROP_HANDLER = 45;   // "转接": the report handler
 // Mount query bit of the firmware version in `pending`.
 constexpr uint8_t HID_PENDING_VERSION = 2;
 
-// One opened telephone. Owned by the manager, which must call close() before
-// destroying it.
+// One opened telephone. Owned by the manager, which calls close() before
+// destroying it (the destructor closes a device left open).
 //
 // Threads: the reader thread (read_proc and the handler calls), the timer
 // thread (hid_dev_timer_entry), the scan thread and application threads
 // (mount, send, close). send, get_prop, set_prop and tmr_online_proc are
 // thread-safe; mount/open/close are called by the owner, one at a time, never
 // from the reader thread or from inside the handler.
+//
+// Mount supervision: while `pending` is not 0 the handler is called without
+// data at every timer tick (every 6 s), so that the manager repeats its
+// queries. When `pending` becomes 0 (the version answer, or the third tick)
+// the timer is stopped and the handler is called once more without data;
+// this transition happens exactly once per open, however a tick and an
+// answer race. The handler is never called with a lock of the device held.
 class CHidDevice : public CHidConfig {
 public:
     // driver: never null; path: the hidraw node.
@@ -123,8 +130,10 @@ public:
     int send(unsigned char* bytes, int count);
     // 28: version; 42: pending mask; anything else 0.
     int get_prop(int id);
-    // 28 (int*): records the version; 42 (int*): sets the pending mask;
-    // 45 (hid_report_handler): replaces the handler. Others: ignored.
+    // 28 (int*): records the version and marks it answered; 42 (int*): sets
+    // the pending mask (non-zero: the device is mounting again) and runs the
+    // supervision step; 45 (hid_report_handler): replaces the handler,
+    // atomically for the reader. Others, and null values: ignored.
     void set_prop(int id, void* value);
     // Exchanges the scan's presence mark; returns the previous one.
     int chk_mount(int mark);
