@@ -63,6 +63,15 @@ TEST_F(Device, MountOpensTheNodeAndWaitsForTheVersion) {
     EXPECT_EQ(phone.open_handles(), 0);
 }
 
+TEST_F(Device, DestroyingAnOpenDeviceClosesItFirst) {
+    auto phone = vtel::plug(te_chip::tl8258);
+    auto dev = std::make_unique<CHidDevice>(tl8258_driver, phone.path());
+    ASSERT_EQ(dev->mount(&parent_, Sink::handler, 1), 0);
+    ASSERT_EQ(phone.send_frame(0xE7), 0);
+    dev.reset();  // reader, timer and handle must not outlive it
+    EXPECT_EQ(phone.open_handles(), 0);
+}
+
 TEST_F(Device, VendorWideDriverGivesItsOwnIdsAndHtGivesItsProtocol) {
     auto tl = vtel::plug(te_chip::tl8258), ht = vtel::plug(te_chip::ht82r83x);
     CHidDevice* d1 = mounted(tl8258_driver, tl, 1);

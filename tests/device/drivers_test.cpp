@@ -174,6 +174,8 @@ TEST_F(ChipRead, Sss1629RestoresBitZeroAndDropsRepeats) {
         {{0x90, 0x20, 0x30, 0x40}, {}},                  // same fourth byte again
         {{0x00, 0x55, 0x66, 0x40}, {}},                  // compared as received, whatever else differs
         {{0x80, 0x21, 0x31, 0x42, 0x07}, {0x21, 0x31, 0x43, 0x07}},  // bytes after the fourth unchanged
+        {{0x80, 0x11, 0x22}, {0x11, 0x22}},  // no fourth byte: nothing to restore or compare
+        {{0x80, 0x21, 0x31, 0x43}, {0x21, 0x31, 0x43}},  // so the detector still holds 0x42
     };
     for (const auto& r : rows) {
         SCOPED_TRACE(testing::PrintToString(r.report));
