@@ -15,6 +15,10 @@ std::unique_lock<std::mutex> locked()
     return std::unique_lock(registry().mu);
 }
 
+// Held across a plug or unplug and its messages, so the messages go out in
+// the order of the changes they announce.
+std::mutex g_hotplug_mu;
+
 // Sequence numbers for one plug or unplug burst (three messages).
 unsigned reserve_seq()
 {
@@ -28,6 +32,7 @@ unsigned reserve_seq()
 
 CPhone plug(const phone_cfg_t& cfg)
 {
+    std::lock_guard order(g_hotplug_mu);
     std::shared_ptr<phone> ph;
     unsigned seq;
     {
@@ -105,6 +110,7 @@ void CPhone::unplug()
 {
     if (!p_)
         return;
+    std::lock_guard order(g_hotplug_mu);
     unsigned seq;
     {
         auto lock = locked();
@@ -120,6 +126,7 @@ void CPhone::plug()
 {
     if (!p_)
         return;
+    std::lock_guard order(g_hotplug_mu);
     unsigned seq;
     {
         auto lock = locked();
