@@ -142,24 +142,28 @@ void ThreadPlayFunc(SNDPlay_t *p)
         ok = false;
     }
     if (!ok) {
+        // Idle first: a client that answers the error report at once must
+        // find the playback free.
+        delete p;
+        SNDWAV_P_EndPlay();
         sendErrorInfo(SND_REPORT_PLAY);
         puts("init_play_wav error");
-    } else {
-        puts("init_play_file ok");
-        SNDPCMContainer_t *pcm = &p->play_playback;
-        const int r = p->gIsPlayWave ? SNDWAV_Play(pcm, &p->play_wav, p->play_fileid)
-                                     : SNDMp3_Play(pcm, &p->play_wav, p->play_fileid);
-        puts(r == 0 ? "play_wav ok" : "play_wav error");
-        if (pcm->handle) {
-            if (pcm->error)
-                snd_pcm_drop(pcm->handle);
-            else
-                snd_pcm_drain(pcm->handle);
-        }
-        if (!p->gIsPlayWave)
-            release_play_mp3(2);
-        release_play_wav(p);
+        return;
     }
+    puts("init_play_file ok");
+    SNDPCMContainer_t *pcm = &p->play_playback;
+    const int r = p->gIsPlayWave ? SNDWAV_Play(pcm, &p->play_wav, p->play_fileid)
+                                 : SNDMp3_Play(pcm, &p->play_wav, p->play_fileid);
+    puts(r == 0 ? "play_wav ok" : "play_wav error");
+    if (pcm->handle) {
+        if (pcm->error)
+            snd_pcm_drop(pcm->handle);
+        else
+            snd_pcm_drain(pcm->handle);
+    }
+    if (!p->gIsPlayWave)
+        release_play_mp3(2);
+    release_play_wav(p);
     delete p;
     SNDWAV_P_EndPlay();
 }
@@ -209,22 +213,25 @@ void ThreadRecordFunc(SNDRecord_t *r)
         ok = false;
     }
     if (!ok) {
+        // Idle first, as for playback.
+        delete r;
+        SNDWAV_P_EndRecord();
         sendErrorInfo(SND_REPORT_RECORD);
         puts("init_record_wav error");
-    } else {
-        puts("init_record_wav ok");
-        SNDPCMContainer_t *pcm = &r->record_playback;
-        const int res = r->gIsRecordWave ? SNDWAV_Record(pcm, &r->record_wav, r->record_fileid)
-                                         : SNDMp3_Record(pcm, &r->record_wav, r->record_fileid);
-        puts(res == 0 ? "record_wav ok" : "record_wav error");
-        if (!r->gIsRecordWave)
-            release_record_mp3(2);
-        puts("release_record_mp3 ok");
-        // What is still in the capture buffer was never asked for.
-        snd_pcm_drop(pcm->handle);
-        release_record_wav(r);
-        puts("release_record_wav ok");
+        return;
     }
+    puts("init_record_wav ok");
+    SNDPCMContainer_t *pcm = &r->record_playback;
+    const int res = r->gIsRecordWave ? SNDWAV_Record(pcm, &r->record_wav, r->record_fileid)
+                                     : SNDMp3_Record(pcm, &r->record_wav, r->record_fileid);
+    puts(res == 0 ? "record_wav ok" : "record_wav error");
+    if (!r->gIsRecordWave)
+        release_record_mp3(2);
+    puts("release_record_mp3 ok");
+    // What is still in the capture buffer was never asked for.
+    snd_pcm_drop(pcm->handle);
+    release_record_wav(r);
+    puts("release_record_wav ok");
     delete r;
     SNDWAV_P_EndRecord();
 }

@@ -172,8 +172,12 @@ std::optional<std::string> Client::next(std::chrono::milliseconds timeout)
             continue;
         char buf[4096];
         const ssize_t n = recv(fd_, buf, sizeof buf, 0);
-        if (n <= 0)
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0) {
+            ADD_FAILURE() << "connection " << fd_ << (n == 0 ? " closed by telsnd" : " failed: ") << (n ? strerror(errno) : "");
             return std::nullopt;
+        }
         pending_.append(buf, size_t(n));
     }
 }
