@@ -9,6 +9,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <map>
@@ -96,8 +97,10 @@ private:
 
     std::condition_variable pnp_cond;
     std::mutex pnp_mutex;
-    uint32_t pnp_delay = 0;  // guarded by pnp_mutex
-    bool pnp_wake = false;   // guarded by pnp_mutex: a wake-up not yet consumed
+    // Guarded by pnp_mutex: the scan waits until this time (the last relevant
+    // message plus the settle time), and a wake-up not yet consumed.
+    std::chrono::steady_clock::time_point pnp_deadline{};
+    bool pnp_wake = false;
 
     int client_port = 0;
     uint16_t dev_seq = 1;    // scan thread only (and start/stop, when it is not running)

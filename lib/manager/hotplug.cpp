@@ -38,7 +38,7 @@ int CHidManagerServer::init_pnp_socket()
 void CHidManagerServer::wake_scan(uint32_t delay_ms)
 {
     std::lock_guard<std::mutex> lock(pnp_mutex);
-    pnp_delay = delay_ms;
+    pnp_deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(delay_ms);
     pnp_wake = true;
     pnp_cond.notify_all();
 }

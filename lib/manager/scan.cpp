@@ -139,14 +139,14 @@ void CHidManagerServer::wait_for_hotplug()
         return;
     LOGD(6, "Wait usb pnp event...\n");
     pnp_cond.wait(lock, [this] { return pnp_wake || !running; });
-    // Settle: every relevant message during the sleep sets the delay again,
-    // so a burst gives one scan 100-200 ms after its last message.
+    // Settle: every relevant message moves the deadline to 100 ms after
+    // itself, so the messages of one plug or unplug give one scan, 100 ms
+    // after the last of them.
     for (;;) {
-        uint32_t delay = pnp_delay;
-        pnp_delay = 0;
-        if (delay == 0 || !running)
+        const auto until = pnp_deadline;
+        if (!running || std::chrono::steady_clock::now() >= until)
             break;
-        pnp_cond.wait_for(lock, std::chrono::milliseconds(delay), [this] { return !running; });
+        pnp_cond.wait_until(lock, until, [this] { return !running; });
     }
     // Messages of the burst are covered by the scan that follows.
     pnp_wake = false;

@@ -96,7 +96,7 @@ int CHidManagerServer::start(int port, const char* host)
     client_host = host ? host : "127.0.0.1";
     {
         std::lock_guard<std::mutex> lock(pnp_mutex);
-        pnp_delay = 0;
+        pnp_deadline = {};
         pnp_wake = false;
     }
 
@@ -168,7 +168,7 @@ void CHidManagerServer::stop()
     }
     {
         std::lock_guard<std::mutex> lock(pnp_mutex);
-        pnp_delay = 0;
+        pnp_deadline = {};
         pnp_cond.notify_all();
     }
     if (det_tid.joinable())

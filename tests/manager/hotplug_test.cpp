@@ -124,6 +124,11 @@ TEST_F(ManagerHotplug, NodeThatNeverOpensIsRetriedOnTheNextScan)
 
 TEST_F(ManagerHotplug, StartsAndStopsPromptlyWithoutAnyNewDescriptor)
 {
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+    // The sanitizer runtimes need descriptors of their own (to probe memory
+    // and to symbolise) and report false errors without them.
+    GTEST_SKIP() << "not meaningful under a sanitizer";
+#endif
     // No descriptor can be created: neither the netlink socket nor anything
     // else the start might want.
     rlimit old{};
