@@ -19,4 +19,5 @@ if [ "$(id -u)" != 0 ]; then
   echo "note: not running as root; the telephones' hot-plug messages may not reach the library"
 fi
 echo
-exec "$BUILD/tools/demo/telhid-demo" --telsnd "$BUILD/audio/telsnd" --vsnd "$BUILD/tools/vsnd/libasound_module_pcm_vsnd.so"
+exec "$BUILD/tools/demo/telhid-demo" --telsnd "$PWD/$BUILD/audio/telsnd" \
+  --vsnd "$PWD/$BUILD/tools/vsnd/libasound_module_pcm_vsnd.so"

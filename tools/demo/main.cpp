@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <limits.h>
 #include <string>
 
 #include "acts.h"
@@ -59,6 +60,14 @@ int main(int argc, char** argv)
         } else {
             std::fputs(m_usage, stderr);
             return 2;
+        }
+    }
+    // The audio service runs in the demo's folder: relative paths would not
+    // hold there.
+    for (std::string* path : {&telsnd, &vsnd}) {
+        if (char* full = path->empty() ? nullptr : realpath(path->c_str(), nullptr)) {
+            *path = full;
+            std::free(full);
         }
     }
     FILE* out = g_out_fd >= 0 ? fdopen(g_out_fd, "w") : nullptr;

@@ -151,6 +151,10 @@ private:
                 continue;
             std::string m = report_meaning(*msg, started_);
             n_.reply("telsnd", *msg + (m.empty() ? "" : "    " + m));
+            if (msg->find("\"error\"") != std::string::npos) {
+                n_.note("!! telsnd could not open the file or the device (see telsnd.log)");
+                return false;
+            }
             if (done(*msg))
                 return true;
         }
@@ -214,7 +218,15 @@ bool CSoundAct::run()
     n_.note("greeting.wav: 2.5 s of a 440 Hz tone, 8000 frames/s, 16-bit stereo");
     command("{\"cmd\":\"playwave\",\"filename\":\"" + wav + "\",\"device\":\"vphone\",\"playback\":\"once\"}");
     ok &= reports_until(ended, 15s);
+    // The end is reported once the file is read; the card still plays out
+    // what it holds (up to half a second).
     long bytes = file_size(played);
+    for (int stable = 0, i = 0; stable < 4 && i < 40; ++i) {
+        std::this_thread::sleep_for(100ms);
+        long now = file_size(played);
+        stable = now == bytes ? stable + 1 : 0;
+        bytes = now;
+    }
     if (bytes > 0) {
         char buf[128];
         std::snprintf(buf, sizeof buf, "The virtual card played %ld of the file's %ld frames (%.2f s of sound).",
