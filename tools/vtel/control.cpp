@@ -16,11 +16,11 @@ using args_t = std::vector<std::string>;
 
 const char* const m_help =
     "plug CHIP [version=N|none] [path=P] [vid=H] [pid=H] [usage_page=H] [usage=H] [interface=N] "
-    "[serial=S] [openable=yes|no] [state=H] [hw=H]; unplug [ID]; replug [ID]; phone ID; list; reset; "
-    "version N|none; openable yes|no; state H; "
+    "[serial=S] [openable=yes|no] [state=N] [hw=N]; unplug [ID]; replug [ID]; phone ID; list; reset; "
+    "version N|none; openable yes|no; state N; "
     "key K...; handset up|down; handsfree on|off; parallel up|down; ring; dialdone; busy; dtmf D; "
     "call NUMBER [MM-DD HH:MM] | call P|O|E; record missed|answered|dialled NUMBER [MM-DD HH:MM]; "
-    "uploaddone; volume N; report-state H; report-version N; hwtype H; frame OP [HEX...]; report HEX...; "
+    "uploaddone; volume N; report-state N; report-version N; hwtype N; frame OP [HEX...]; report HEX...; "
     "expect OP [MS]; frames; sleep MS; help";
 
 args_t split(std::string_view line)

@@ -18,9 +18,19 @@
 namespace vtel {
 namespace {
 
-std::mutex g_srv_mu;
-int g_listen_fd = -1;  // guarded by g_srv_mu
-std::string g_srv_path;
+// Built on first use: serve_control may run from the load-time constructor,
+// before this file's other globals are initialised.
+struct server_t {
+    std::mutex mu;
+    int listen_fd = -1;  // guarded by mu
+    std::string path;
+};
+
+server_t& server()
+{
+    static server_t* s = new server_t;
+    return *s;
+}
 
 void serve_client(int fd)
 {
@@ -125,6 +135,12 @@ __attribute__((constructor)) void start_from_environment()
         std::thread([lines, i, s, name = std::string(script)] { run_lines(*lines, i, s, name); }).detach();
 }
 
+// The socket file of VTEL_CONTROL goes with the program.
+__attribute__((destructor)) void stop_at_exit()
+{
+    stop_control();
+}
+
 }  // namespace
 
 int run_script(const std::string& path)
@@ -144,8 +160,9 @@ int serve_control(const std::string& socket_path)
         errno = ENAMETOOLONG;
         return -1;
     }
-    std::lock_guard lock(g_srv_mu);
-    if (g_listen_fd >= 0) {
+    server_t& srv = server();
+    std::lock_guard lock(srv.mu);
+    if (srv.listen_fd >= 0) {
         errno = EBUSY;
         return -1;
     }
@@ -161,22 +178,23 @@ int serve_control(const std::string& socket_path)
         errno = e;
         return -1;
     }
-    g_listen_fd = fd;
-    g_srv_path = socket_path;
+    srv.listen_fd = fd;
+    srv.path = socket_path;
     std::thread(accept_loop, fd).detach();
     return 0;
 }
 
 void stop_control()
 {
-    std::lock_guard lock(g_srv_mu);
-    if (g_listen_fd < 0)
+    server_t& srv = server();
+    std::lock_guard lock(srv.mu);
+    if (srv.listen_fd < 0)
         return;
     // shutdown wakes the accept; the loop closes the descriptor itself, so it
     // never accepts on a number reused by someone else.
-    shutdown(g_listen_fd, SHUT_RDWR);
-    unlink(g_srv_path.c_str());
-    g_listen_fd = -1;
+    shutdown(srv.listen_fd, SHUT_RDWR);
+    unlink(srv.path.c_str());
+    srv.listen_fd = -1;
 }
 
 }  // namespace vtel
