@@ -1,7 +1,7 @@
 // Command encoding: a command name and its parameter text become one frame
 // "FF, L, opcode, L-1 data bytes".
 #include <algorithm>
-#include <climits>
+#include <cstdlib>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
@@ -14,40 +14,16 @@ namespace {
 
 const char dial_chars[] = "0123456789*#pbc";
 
-bool is_space(char c)
-{
-    return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
-}
-
 // Reads a decimal number as atoi does (leading blanks, optional sign, digits
-// up to the first other character; 0 without digits), with the C library's
-// result for out-of-range texts (saturated to long, then narrowed to int).
-// `digits` tells whether any digit was read.
+// up to the first other character; 0 without digits; out-of-range texts
+// saturate to long and are then narrowed to int). `digits` tells whether any
+// digit was read.
 int read_decimal(const char* s, bool* digits = nullptr)
 {
-    while (is_space(*s))
-        ++s;
-    bool neg = false;
-    if (*s == '+' || *s == '-')
-        neg = *s++ == '-';
-    long v = 0;
-    bool any = false, over = false;
-    for (; *s >= '0' && *s <= '9'; ++s) {
-        any = true;
-        if (!over) {
-            int dig = *s - '0';
-            if (v > (LONG_MAX - dig) / 10)
-                over = true;
-            else
-                v = v * 10 + dig;
-        }
-    }
+    char* end = nullptr;
+    long v = strtol(s, &end, 10);
     if (digits)
-        *digits = any;
-    if (over)
-        v = neg ? LONG_MIN : LONG_MAX;
-    else if (neg)
-        v = -v;
+        *digits = end != s;
     return static_cast<int>(static_cast<unsigned long>(v));
 }
 
