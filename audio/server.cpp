@@ -229,9 +229,9 @@ void SND_P_HandleCommand(void *user, const char *command)
 
 }  // namespace
 
-void ThreadSocketReadFunc(int fd)
+void ThreadSocketReadFunc(int fd, unsigned long seq)
 {
-    snd_attach_client(fd);
+    snd_attach_client(fd, seq);
     printf("ThreadSocketReadFunc %d\n", fd);
     SNDConn_t conn{fd};
     snd_reader_t reader{};
@@ -289,6 +289,7 @@ int snd_server_run(int port)
         close(s);
         return 255;
     }
+    unsigned long seq = 0;
     for (;;) {
         const int fd = accept4(s, nullptr, nullptr, SOCK_CLOEXEC);
         if (fd < 0) {
@@ -313,7 +314,7 @@ int snd_server_run(int port)
         }
         printf("%d connect\n", fd);
         try {
-            std::thread(ThreadSocketReadFunc, fd).detach();
+            std::thread(ThreadSocketReadFunc, fd, ++seq).detach();
         } catch (const std::system_error &e) {
             fprintf(stderr, "cannot start a reader: %s\n", e.what());
             close(fd);

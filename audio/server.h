@@ -56,8 +56,9 @@ int get_volume_fields(const char *sIn, char *sDevice, int *value, int *spk);
 // reply to send, 0 otherwise.
 int ParseSocketData(const char *sIn, char *sOut);
 
-// Reader thread body for one accepted connection (owns fd and closes it).
-void ThreadSocketReadFunc(int fd);
+// Reader thread body for one accepted connection (owns fd and closes it);
+// seq numbers the connections in the order they were accepted.
+void ThreadSocketReadFunc(int fd, unsigned long seq);
 
 // Reads the port argument as atoi does but refuses text that is not a
 // number; the low 16 bits are the port. -1 when refused.

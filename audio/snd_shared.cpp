@@ -18,6 +18,7 @@ namespace {
 
 std::mutex m_report_lock;  // guards socket_id against close and reuse during a write
 int socket_id = -1;
+unsigned long m_attached_seq = 0;  // accept sequence number of socket_id's connection
 
 void SND_P_Report(const char *text, int len)
 {
@@ -43,10 +44,13 @@ bool snd_send_text(int fd, const char *text, size_t len, bool may_block)
     return true;
 }
 
-void snd_attach_client(int fd)
+void snd_attach_client(int fd, unsigned long seq)
 {
     std::lock_guard<std::mutex> lock(m_report_lock);
-    socket_id = fd;
+    if (seq > m_attached_seq) {
+        socket_id = fd;
+        m_attached_seq = seq;
+    }
 }
 
 void snd_detach_client(int fd)

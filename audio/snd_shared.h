@@ -34,11 +34,13 @@ void sendTimerInfo(int nBegin, int nTT, int isPlay);
 // (0) could not start. Thread-safe.
 void sendErrorInfo(int isPlay);
 
-// The report connection is the one whose reader started last, while it is
-// open. A reader attaches its descriptor when it starts and detaches it when
-// it ends; snd_detach_client also closes fd, under the same lock as the
-// report writes, so a report never reaches a descriptor number reused later.
-void snd_attach_client(int fd);
+// The report connection is the one accepted last, while it is open. A reader
+// attaches its descriptor with the connection's accept sequence number when
+// it starts (a reader that starts late never takes over from a newer
+// connection) and detaches it when it ends; snd_detach_client also closes fd,
+// under the same lock as the report writes, so a report never reaches a
+// descriptor number reused later.
+void snd_attach_client(int fd, unsigned long seq);
 void snd_detach_client(int fd);
 
 // Descriptor reports currently go to, -1 when none (for diagnostics/tests).
