@@ -21,8 +21,6 @@ constinit const char g_SpecCallID[8] = "PPOOEE\0";
 
 namespace {
 
-const char hex_digits[] = "0123456789ABCDE";
-
 // The frame being decoded on this thread, for analyze_callid called through
 // a table row (it receives only the event object and the protocol object).
 thread_local const frame_parser_t* tl_frame = nullptr;
@@ -33,37 +31,27 @@ struct frame_scope {
     ~frame_scope() { tl_frame = prev; }
 };
 
-// Packed BCD to digits; a nibble 15 ends the text. Writes at most 2n chars.
-size_t bcd_digits(const unsigned char* b, int n, char* out)
+// Nibbles as text, high nibble first, each through `alphabet` (15 entries);
+// a nibble 15 ends the text. Writes at most 2n characters.
+size_t nibble_text(const unsigned char* b, int n, const char* alphabet, char* out)
 {
     size_t k = 0;
     for (int i = 0; i < n; ++i) {
         unsigned hi = b[i] >> 4, lo = b[i] & 15;
         if (hi == 15)
             break;
-        out[k++] = static_cast<char>('0' + hi);
+        out[k++] = alphabet[hi];
         if (lo == 15)
             break;
-        out[k++] = static_cast<char>('0' + lo);
+        out[k++] = alphabet[lo];
     }
     return k;
 }
 
-// Bytes to upper-case hex text; a nibble 15 ends the text. At most 2n chars.
-size_t hex_text(const unsigned char* b, int n, char* out)
-{
-    size_t k = 0;
-    for (int i = 0; i < n; ++i) {
-        unsigned hi = b[i] >> 4, lo = b[i] & 15;
-        if (hi == 15)
-            break;
-        out[k++] = hex_digits[hi];
-        if (lo == 15)
-            break;
-        out[k++] = hex_digits[lo];
-    }
-    return k;
-}
+// Packed BCD digits; 10-14 give ':' ';' '<' '=' '>'.
+const char bcd_alphabet[] = "0123456789:;<=>";
+// Upper-case hexadecimal digits.
+const char hex_alphabet[] = "0123456789ABCDE";
 
 // Current local time as "%m%d%H%M" (8 characters). Thread-safe.
 size_t time_text(char* out, size_t size)
@@ -127,7 +115,7 @@ int analyze_callid_flat(const frame_parser_t& f, flat_event& e)
     int digits = (d[1] + 1) / 2;
     digits = std::min(digits, L - 7);
     digits = std::min(digits, n - 6);
-    e.number_len = bcd_digits(d + 6, digits, e.number);
+    e.number_len = nibble_text(d + 6, digits, bcd_alphabet, e.number);
     e.has_number = true;
     return 0;
 }
@@ -187,7 +175,7 @@ std::string bcd2string(const unsigned char* bytes, int count)
     if (!bytes || count <= 0)
         return {};
     std::string s(2 * static_cast<size_t>(count), '\0');
-    s.resize(bcd_digits(bytes, count, s.data()));
+    s.resize(nibble_text(bytes, count, bcd_alphabet, s.data()));
     return s;
 }
 
@@ -205,7 +193,7 @@ int parse_string(Json::Value& event, const unsigned char* bytes, int count)
         return 0;
     }
     std::string s(2 * static_cast<size_t>(count), '\0');
-    s.resize(hex_text(bytes, count, s.data()));
+    s.resize(nibble_text(bytes, count, hex_alphabet, s.data()));
     event["value"] = s;
     return 2 * count;
 }
@@ -272,7 +260,7 @@ int CProtocol::on_event(devinfo_t* device, std::string& out)
             other_decoder = row->param.dec;
         break;
     case PARAM_HEX:
-        e.set_value(e.value_buf, hex_text(d, n, e.value_buf));
+        e.set_value(e.value_buf, nibble_text(d, n, hex_alphabet, e.value_buf));
         break;
     }
 
