@@ -80,7 +80,9 @@ TEST_F(ManagerCommands, QuickCommandsFromTwoThreadsAreNotInterleaved)
 TEST_F(ManagerCommands, Addressing)
 {
     attached_phone_t a = attach();
-    attached_phone_t b = attach();
+    vtel::phone_cfg_t other;
+    other.chip = vtel::te_chip::ht82r83x;
+    attached_phone_t b = attach(other);
     std::this_thread::sleep_for(100ms);
 
     struct case_t {
