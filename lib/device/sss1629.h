@@ -16,9 +16,10 @@ public:
     CSss1629();
     // Runs under the device's write lock; sleeps for the pacing there.
     int write(void* handle, void* data, int len, unsigned int* next_send) const override;
-    // Restores the moved bit and drops a report repeating the previous one
-    // (returns 0 for it). Thread-safe; reports need at least 4 bytes to be
-    // passed on.
+    // Passes on the frame bytes of a report (all but byte 0), with the moved
+    // bit restored; a report whose fourth byte repeats that of the last one
+    // passed on (by any SSS1629 telephone) is dropped and gives 0. Reports
+    // of one or two bytes pass unchanged. Thread-safe.
     int read(void* handle, void* buf, int len, int timeout) const override;
     virtual ~CSss1629();
 
