@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <limits.h>
 #include <string>
 
@@ -43,20 +44,24 @@ __attribute__((section(".preinit_array"), used)) void (*const m_set_stdout_aside
     set_stdout_aside;
 
 const char* const m_usage =
-    "usage: telhid-demo [--telsnd PROGRAM] [--vsnd PLUGIN]\n"
+    "usage: telhid-demo [--telsnd PROGRAM] [--vsnd PLUGIN] [--clean]\n"
     "Runs libtelhid against two virtual telephones and telsnd against a virtual\n"
-    "sound card, and explains what happens. Needs root for the hot-plug messages.\n";
+    "sound card, and explains what happens. Needs root for the hot-plug messages.\n"
+    "--clean removes the run's files (logs, recording) at the end.\n";
 
 }  // namespace
 
 int main(int argc, char** argv)
 {
     std::string telsnd = DEMO_TELSND, vsnd = DEMO_VSND;
+    bool clean = false;
     for (int i = 1; i < argc; ++i) {
         if (!std::strcmp(argv[i], "--telsnd") && i + 1 < argc) {
             telsnd = argv[++i];
         } else if (!std::strcmp(argv[i], "--vsnd") && i + 1 < argc) {
             vsnd = argv[++i];
+        } else if (!std::strcmp(argv[i], "--clean")) {
+            clean = true;
         } else {
             std::fputs(m_usage, stderr);
             return 2;
@@ -96,7 +101,10 @@ int main(int argc, char** argv)
     bool sound_ok = run_sound_act(n, telsnd, vsnd, dir);
 
     n.part(phones_ok && sound_ok ? "Done: every step worked." : "Done, but some steps did not work (marked !!).");
-    n.note("Files of this run (library log, telsnd log, the recording): " + dir);
+    if (clean)
+        std::filesystem::remove_all(dir);
+    else
+        n.note("Files of this run (library log, telsnd log, the recording): " + dir);
     n.note("Next: docs/developing.md, docs/reference.md, and telhid-monitor --help.");
     std::fflush(stdout);
     return phones_ok && sound_ok ? 0 : 1;
