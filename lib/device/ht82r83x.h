@@ -17,7 +17,10 @@ public:
     static constexpr uint16_t m_usagepage = 0xFF00;
 
     CHT82R83X();
-    // Runs under the device's write lock; sleeps for the pacing there.
+    // Reports go at least 20 ms apart, also across commands through the
+    // device's pacing tick. Runs under the device's write lock and sleeps
+    // there. Returns len; 0 for a null handle or an empty command;
+    // HID_ERR_DEVICE when a report was refused.
     int write(void* handle, void* data, int len, unsigned int* next_send) const override;
     // Passes on the frame bytes of one report (at most those received).
     int read(void* handle, void* buf, int len, int timeout) const override;

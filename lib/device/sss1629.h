@@ -14,7 +14,10 @@ public:
     static constexpr uint16_t m_pid = 0x1685;
 
     CSss1629();
-    // Runs under the device's write lock; sleeps for the pacing there.
+    // Reports go at least 32 ms apart, also across commands through the
+    // device's pacing tick. Runs under the device's write lock and sleeps
+    // there. Returns len; 0 for a null handle or an empty command;
+    // HID_ERR_DEVICE when a report was refused.
     int write(void* handle, void* data, int len, unsigned int* next_send) const override;
     // Passes on the frame bytes of a report (all but byte 0), with the moved
     // bit restored; a report whose fourth byte repeats that of the last one

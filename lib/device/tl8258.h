@@ -25,8 +25,11 @@ public:
     static constexpr uint16_t m_usage_page = 0xFF01;
 
     CTl8258();
-    // Serialised across all TL8258 telephones by the driver's lock, which is
-    // held for the whole write, pacing sleeps included.
+    // Reports of a frame go 20 ms apart; a frame goes 100 ms after the first
+    // report of the previous one (and 20 ms after its last). Serialised
+    // across all TL8258 telephones by the driver's lock, held for the whole
+    // write, pacing sleeps included. Returns len; 0 for a null handle or an
+    // empty command; HID_ERR_DEVICE when a report was refused.
     int write(void* handle, void* data, int len, unsigned int* next_send) const override;
     // Passes on the report without its report number. Thread-safe.
     int read(void* handle, void* buf, int len, int timeout) const override;
@@ -35,7 +38,8 @@ public:
 
     // Scans at most `len` bytes; returns how many of them make up the frame
     // to send now (all of them when no frame is completed), after waiting
-    // for the previous frame's pacing time. Call with the driver's lock held.
+    // for the previous frame's pacing time. On the driver's own state, call
+    // with the driver's lock held (write does).
     int parse_packet(te_prot* state, const unsigned char* data, int len) const;
 
 private:
