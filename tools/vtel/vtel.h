@@ -19,6 +19,7 @@
 #include <chrono>
 #include <cstdint>
 #include <functional>
+#include <initializer_list>
 #include <memory>
 #include <optional>
 #include <span>
@@ -156,13 +157,14 @@ public:
     std::vector<frame_t> frames() const;
     // Waits for the next frame with this opcode after the last one returned by
     // a wait (frames in between are passed over); nullopt after the timeout.
+    // The predicate runs with the bus locked and must not call vtel.
     std::optional<frame_t> wait_frame(uint8_t opcode, milliseconds timeout);
     std::optional<frame_t> wait_frame(const std::function<bool(const frame_t&)>& match,
                                       milliseconds timeout);
     // Waits until at least `count` frames have been decoded in all.
     bool wait_frames(size_t count, milliseconds timeout);
-    bool wait_open(milliseconds timeout);    // until a handle is open
-    bool wait_closed(milliseconds timeout);  // until no handle is open
+    bool wait_open(milliseconds timeout);    // until a live handle is open
+    bool wait_closed(milliseconds timeout);  // until the program has closed every handle
     void clear_written();  // also resets the wait position
 
 private:
