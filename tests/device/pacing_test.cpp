@@ -97,7 +97,7 @@ TEST_F(Pacing, Tl8258FramesMoreThan100msApartGoAtOnce) {
     double took = ms_since(t0);
     std::string log = testing::internal::GetCapturedStdout();
     EXPECT_EQ(log.find("delay "), std::string::npos) << log;
-    EXPECT_LT(took, 20.0);
+    EXPECT_LT(took, 60.0);  // well below the 100 ms it would wait if held back
 }
 
 TEST_F(Pacing, Tl8258SpacesReportsOfAFrame20msAndFramesOfACommand100ms) {
