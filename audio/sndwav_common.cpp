@@ -124,7 +124,8 @@ int SNDWAV_SetParams(SNDPCMContainer_t *sndpcm, const WAVContainer_t *wav)
         fprintf(stderr, "Error get_snd_pcm_format\n");
         return -1;
     }
-    if (snd_pcm_hw_params_set_format(h, params, format) < 0) {
+    // alsa-lib asserts on an unknown format instead of refusing it.
+    if (format == SND_PCM_FORMAT_UNKNOWN || snd_pcm_hw_params_set_format(h, params, format) < 0) {
         fprintf(stderr, "Error snd_pcm_hw_params_set_format\n");
         return -1;
     }

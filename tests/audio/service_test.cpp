@@ -167,6 +167,44 @@ TEST(TelsndService, PlaysWavSamplesWithProgressAtRealTimePace)
     expect_played_exactly(t.played(), pcm);
 }
 
+TEST(TelsndService, PlaysOtherRatesWidthsAndChannelCounts)
+{
+    Telsnd t;
+    Client c(t.port());
+    const struct {
+        uint32_t rate;
+        int channels, bits;
+        bool plays;
+    } cases[] = {
+        {44100, 2, 16, true}, {44100, 1, 16, true}, {8000, 1, 8, true}, {22050, 2, 8, true},
+        {8000, 2, 24, false},  // refused by the device set-up: error report
+    };
+    size_t offset = 0;  // the virtual card appends every playback
+    for (const auto &k : cases) {
+        SCOPED_TRACE(std::to_string(k.rate) + " Hz, " + std::to_string(k.channels) + " ch, " +
+                     std::to_string(k.bits) + " bits");
+        const size_t frame = size_t(k.channels * k.bits / 8);
+        std::string pcm = pattern_pcm(k.rate / 2 * frame / 2 + 1, 1).substr(0, k.rate / 2 * frame);
+        write_file(t.path("f.wav"), make_wav(pcm, k.rate, k.channels, k.bits));
+        c.send(play_cmd(t.path("f.wav")));
+        if (!k.plays) {
+            EXPECT_EQ(c.wait_for("error"), R"({"type":1,"error":"vexcard"})");
+            continue;
+        }
+        ASSERT_TRUE(c.wait_for("\"time\":-1"));
+        ASSERT_TRUE(wait_output(t, "play_wav ok", int(&k - cases) + 1));
+        wait_played_out(t);
+        const std::string played = t.played().substr(offset);
+        offset += played.size();
+        const size_t period = k.rate / 8 * frame + frame;
+        ASSERT_GE(played.size(), pcm.size());
+        EXPECT_LE(played.size(), pcm.size() + period);
+        EXPECT_TRUE(played.compare(0, pcm.size(), pcm) == 0);
+        const char silence = k.bits == 8 ? char(0x80) : '\0';
+        EXPECT_EQ(played.find_first_not_of(silence, pcm.size()), std::string::npos);
+    }
+}
+
 TEST(TelsndService, PauseStopsTheDataAndResumeLosesNothing)
 {
     Telsnd t;
