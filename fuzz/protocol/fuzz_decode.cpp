@@ -19,6 +19,7 @@
 
 #include "core/log.h"
 #include "protocol/proto.h"
+#include "../../tests/protocol/fixed_time.h"
 
 namespace {
 
@@ -79,7 +80,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***)
     if (!freopen("/dev/null", "w", stdout))
         return 0;
     log_level = 0;
-    set_protocol_clock(fixed_clock);
+    set_test_clock(fixed_clock);
     return 0;
 }
 

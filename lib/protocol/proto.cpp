@@ -220,17 +220,7 @@ int CProtocol::format(devinfo_t* device, const char* event, const char* value, s
     return 0;
 }
 
-namespace {
-constinit std::atomic<prot_clock_fn> protocol_clock{nullptr};
-}
-
-void set_protocol_clock(prot_clock_fn clock)
-{
-    protocol_clock.store(clock);
-}
-
 time_t protocol_now()
 {
-    prot_clock_fn clock = protocol_clock.load();
-    return clock ? clock() : time(nullptr);
+    return time(nullptr);
 }

@@ -132,10 +132,7 @@ std::string bcd2string(const unsigned char* bytes, int count);
 // "time" = the current local time as "%m%d%H%M". Thread-safe.
 void get_time_info(Json::Value& event);
 
-// Wall clock of the protocol engine ("time" members, EncTime): time() unless
-// a test replaced it. Null restores time(). Thread-safe.
-typedef time_t (*prot_clock_fn)();
-void set_protocol_clock(prot_clock_fn clock);
+// Wall clock of the protocol engine ("time" members, EncTime). Thread-safe.
 time_t protocol_now();
 
 // Writes `v` as the library's JSON text (no blanks, members in byte order of

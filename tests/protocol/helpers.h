@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "fixed_time.h"
 #include "protocol/proto.h"
 
 using bytes_t = std::vector<unsigned char>;
@@ -32,8 +33,8 @@ inline time_t fixed_clock()
 }
 
 struct clock_scope {
-    explicit clock_scope(prot_clock_fn fn = fixed_clock) { set_protocol_clock(fn); }
-    ~clock_scope() { set_protocol_clock(nullptr); }
+    explicit clock_scope(test_clock_fn fn = fixed_clock) { set_test_clock(fn); }
+    ~clock_scope() { set_test_clock(nullptr); }
 };
 
 // Decodes `bytes` in one call for `dev` and returns what was appended.
