@@ -82,6 +82,7 @@ private:
     std::vector<device_ptr> device_snapshot();
     void close_all_devices();
     void release_start_resources();
+    void end_hotplug_thread();
 
     std::map<uint32_t, const CHidDriver*> drivers;
     // Guarded by dev_mutex; never held while a device is opened or closed.

@@ -128,11 +128,23 @@ int CHidManagerServer::start(int port, const char* host)
     } catch (const std::system_error& e) {
         report_thread_failure(e);
         running = false;
-        det_tid.join();
+        end_hotplug_thread();
         release_start_resources();
         return -1;
     }
     return 0;
+}
+
+// With `running` false: wakes the hot-plug thread out of its wait and joins it.
+void CHidManagerServer::end_hotplug_thread()
+{
+    if (stop_fd >= 0) {
+        uint64_t one = 1;
+        ssize_t ignored = write(stop_fd, &one, sizeof(one));
+        (void)ignored;
+    }
+    if (det_tid.joinable())
+        det_tid.join();
 }
 
 void CHidManagerServer::release_start_resources()
@@ -161,18 +173,12 @@ void CHidManagerServer::stop()
     // The manager threads end first, so that no device is mounted or removed
     // while the devices are being closed.
     running = false;
-    if (stop_fd >= 0) {
-        uint64_t one = 1;
-        ssize_t ignored = write(stop_fd, &one, sizeof(one));
-        (void)ignored;
-    }
+    end_hotplug_thread();
     {
         std::lock_guard<std::mutex> lock(pnp_mutex);
         pnp_deadline = {};
         pnp_cond.notify_all();
     }
-    if (det_tid.joinable())
-        det_tid.join();
     if (watch_tid.joinable())
         watch_tid.join();
 
