@@ -41,9 +41,14 @@ TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" \
   --timeout 300 -L concurrency
 
 stage "fuzzing (${FUZZ_SECONDS}s per target)"
-CC=clang-14 CXX=clang++-14 configure_build build/fuzz -DTELHID_FUZZ=ON -DTELHID_TESTS=OFF -DTELHID_BENCH=OFF
-shopt -s nullglob
-fuzzers=(build/fuzz/fuzz/fuzz_*)
+CC=clang-14 CXX=clang++-14 cmake -S "$ROOT" -B build/fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+  -DTELHID_FUZZ=ON -DTELHID_TESTS=OFF -DTELHID_BENCH=OFF >/dev/null
+# Only the fuzz targets (and what they link) are built here.
+mapfile -t targets < <(cmake --build build/fuzz --target help | sed -n 's/^\.\.\. \(fuzz_[A-Za-z0-9_]*\).*/\1/p')
+if ((${#targets[@]})); then
+  cmake --build build/fuzz -j "$JOBS" --target "${targets[@]}" >/dev/null
+fi
+mapfile -t fuzzers < <(find build/fuzz/fuzz -type f -executable -name 'fuzz_*' | sort)
 for f in "${fuzzers[@]}"; do
   [ -x "$f" ] || continue
   name=$(basename "$f")
