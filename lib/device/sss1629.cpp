@@ -47,7 +47,13 @@ int CSss1629::read(void* handle, void* buf, int len, int timeout) const {
     if (n > 3) {
         const uint8_t received = b[3];
         b[3] = static_cast<uint8_t>((received & 0xFE) | (b[0] >> 7));
-        const uint8_t previous = lastidx.exchange(received);
+        uint8_t previous;
+        {
+            std::lock_guard<std::mutex> guard(lastidx_lock);
+            uint8_t& last = lastidx[handle];
+            previous = last;
+            last = received;
+        }
         if (previous == received) {
             printf("update in process:%X\n", previous);
             return 0;
@@ -57,4 +63,12 @@ int CSss1629::read(void* handle, void* buf, int len, int timeout) const {
     // frame bytes pass as they are.
     memmove(b, b + 1, static_cast<size_t>(n - 1));
     return n - 1;
+}
+
+void CSss1629::close(void* handle) const {
+    {
+        std::lock_guard<std::mutex> guard(lastidx_lock);
+        lastidx.erase(handle);
+    }
+    CHidDriver::close(handle);
 }

@@ -4,7 +4,9 @@
 // first, and repeat themselves while the chip is busy.
 #pragma once
 
-#include <atomic>
+#include <cstdint>
+#include <mutex>
+#include <unordered_map>
 
 #include "device/drv_hid.h"
 
@@ -21,15 +23,20 @@ public:
     int write(void* handle, void* data, int len, unsigned int* next_send) const override;
     // Passes on the frame bytes of a report (all but byte 0), with the moved
     // bit restored; a report whose fourth byte repeats that of the last one
-    // passed on (by any SSS1629 telephone) is dropped and gives 0. Reports
-    // of one or two bytes pass unchanged. Thread-safe.
+    // this telephone passed on is dropped and gives 0. Reports of one or two
+    // bytes pass unchanged. Thread-safe.
     int read(void* handle, void* buf, int len, int timeout) const override;
+    // Forgets the telephone's repetition state, then closes the handle.
+    void close(void* handle) const override;
     virtual ~CSss1629();
 
 private:
-    // Fourth byte (as received) of the last report passed on, shared by all
-    // SSS1629 telephones.
-    mutable std::atomic<uint8_t> lastidx{0};
+    // Fourth byte (as received) of the last report passed on, per open
+    // telephone (0 until its first report). One value for all telephones
+    // would drop a report of one telephone whenever it happened to match the
+    // last report of another.
+    mutable std::mutex lastidx_lock;
+    mutable std::unordered_map<const void*, uint8_t> lastidx;
 };
 
 extern CSss1629 s1629;

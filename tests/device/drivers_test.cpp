@@ -196,6 +196,28 @@ TEST_F(ChipRead, Sss1629RestoresBitZeroAndDropsRepeats) {
     }
 }
 
+// Each telephone has its own repetition state: a report of one telephone is
+// never dropped because another telephone's last report had the same byte.
+TEST_F(ChipRead, Sss1629RepeatsAreTrackedPerTelephone) {
+    auto a = vtel::plug(te_chip::sss1629);
+    auto b = vtel::plug(te_chip::sss1629);
+    DriverHandle ha(*s1629_driver, a);
+    DriverHandle hb(*s1629_driver, b);
+    ASSERT_NE(ha.get(), nullptr);
+    ASSERT_NE(hb.get(), nullptr);
+    testing::internal::CaptureStdout();
+    ASSERT_EQ(a.inject_report(bytes_t{0x00, 0x11, 0x22, 0x34}), 0);
+    EXPECT_EQ(ha.read(), (bytes_t{0x11, 0x22, 0x34}));
+    ASSERT_EQ(b.inject_report(bytes_t{0x00, 0x55, 0x66, 0x34}), 0);
+    EXPECT_EQ(hb.read(), (bytes_t{0x55, 0x66, 0x34}));
+    // The same telephone repeating itself is still dropped.
+    ASSERT_EQ(b.inject_report(bytes_t{0x00, 0x55, 0x66, 0x34}), 0);
+    unsigned char buf[64];
+    EXPECT_EQ(s1629_driver->read(hb.get(), buf, sizeof buf, 500), 0);
+    std::string out = testing::internal::GetCapturedStdout();
+    EXPECT_NE(out.find("update in process:34\n"), std::string::npos) << out;
+}
+
 TEST_F(ChipRead, Ht82r83xPassesOnlyTheCountedBytesThatArrived) {
     auto phone = vtel::plug(te_chip::ht82r83x);
     DriverHandle h(*ht82r83x_driver, phone);
