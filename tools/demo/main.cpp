@@ -95,9 +95,9 @@ int main(int argc, char** argv)
     n.note("is an ALSA plugin (vsnd). Lines marked \"app >\" are calls an application makes,");
     n.note("\"phone N >\" things done to a telephone, \"<\" what comes back.");
 
-    n.part("Part 1: telephones (libtelhid)");
+    n.part("Telephones (libtelhid)");
     bool phones_ok = run_phone_act(n);
-    n.part("Part 2: sound (telsnd)");
+    n.part("Sound (telsnd)");
     bool sound_ok = run_sound_act(n, telsnd, vsnd, dir);
 
     n.part(phones_ok && sound_ok ? "Done: every step worked." : "Done, but some steps did not work (marked !!).");
