@@ -10,7 +10,7 @@ FUZZ_SECONDS=${FUZZ_SECONDS:-20}
 
 bash scripts/install-deps.sh
 
-stage() { printf '\n==== %s ====\n' "$*"; }
+stage() { printf '\n==== %s (at %ds) ====\n' "$*" "$SECONDS"; }
 
 configure_build() {   # dir, cmake options...
   local dir=$1; shift
