@@ -13,6 +13,7 @@
 #include <string>
 
 #include "acts.h"
+#include "stdout_aside.h"
 
 #ifndef DEMO_TELSND
 #define DEMO_TELSND ""
@@ -23,25 +24,9 @@
 
 namespace {
 
-// The library writes its diagnostics to standard output, some while it is
-// loaded. The transcript needs standard output to itself, so before any
-// shared library is initialised (the executable's pre-initialisation
-// functions run first) the real standard output is set aside; the library's
-// lines go to a log file in the demo's folder.
-int g_out_fd = -1;
-
-void set_stdout_aside(int, char**, char**)
-{
-    g_out_fd = fcntl(STDOUT_FILENO, F_DUPFD_CLOEXEC, 3);
-    int sink = open("/dev/null", O_WRONLY | O_CLOEXEC);
-    if (g_out_fd >= 0 && sink >= 0)
-        dup2(sink, STDOUT_FILENO);
-    if (sink >= 0)
-        close(sink);
-}
-
-__attribute__((section(".preinit_array"), used)) void (*const m_set_stdout_aside)(int, char**, char**) =
-    set_stdout_aside;
+// The real standard output carries the transcript; the library's own lines
+// go to a log file in the demo's folder.
+const int g_out_fd = stdout_aside_fd();
 
 const char* const m_usage =
     "usage: telhid-demo [--telsnd PROGRAM] [--vsnd PLUGIN] [--clean]\n"

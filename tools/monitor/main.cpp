@@ -14,6 +14,7 @@
 #include "name_list.h"
 #include "options.h"
 #include "printer.h"
+#include "stdout_aside.h"
 
 namespace {
 
@@ -38,26 +39,9 @@ bool install_stop_signals()
     return true;
 }
 
-// The library writes its diagnostics to standard output, some of them while
-// it is loaded. The monitor keeps standard output for events, results and
-// lists, so before any shared library's initialisation (the executable's
-// pre-initialisation functions run first) it takes the real standard output
-// aside and points descriptor 1 at /dev/null; with --verbose it is pointed
-// at standard error later.
-int g_out_fd = -1;
-
-void take_standard_output(int, char**, char**)
-{
-    g_out_fd = fcntl(STDOUT_FILENO, F_DUPFD_CLOEXEC, 3);
-    int sink = open("/dev/null", O_WRONLY | O_CLOEXEC);
-    if (g_out_fd >= 0 && sink >= 0)
-        dup2(sink, STDOUT_FILENO);
-    if (sink >= 0)
-        close(sink);
-}
-
-__attribute__((section(".preinit_array"), used)) void (*const m_take_stdout)(int, char**, char**) =
-    take_standard_output;
+// The real standard output carries events, results and lists; with
+// --verbose the library's own lines are pointed at standard error later.
+const int g_out_fd = stdout_aside_fd();
 
 }  // namespace
 
