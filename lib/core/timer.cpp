@@ -55,20 +55,20 @@ int timer::setNonBlock(int fd) {
 
 void timer::arm(bool on) {
     if (id < 0) return;
-    struct itimerspec spec = {};
+    struct itimerspec its = {};
     // !(x > 0) also catches NaN; huge values are clamped before the cast.
     if (on && interval > 0) {
         double iv = interval < static_cast<double>(INT_MAX) ? interval : INT_MAX;
         int sec = static_cast<int>(iv);
         long nsec = static_cast<long>((iv - sec) * 1e9);
         if (nsec > 999999999L) nsec = 999999999L;
-        spec.it_value.tv_sec = sec;
-        spec.it_value.tv_nsec = nsec;
-        if (repeat) spec.it_interval = spec.it_value;
+        its.it_value.tv_sec = sec;
+        its.it_value.tv_nsec = nsec;
+        if (repeat) its.it_interval = its.it_value;
     }
     // A zero first firing disarms; setting the timer also discards firings
     // not yet read, so a restarted timer starts a fresh interval.
-    timerfd_settime(id, 0, &spec, nullptr);
+    timerfd_settime(id, 0, &its, nullptr);
 }
 
 // ----------------------------------------------------------- timers_poll

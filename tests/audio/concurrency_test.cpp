@@ -6,15 +6,6 @@
 
 using namespace telsnd_test;
 
-namespace {
-
-std::string play_cmd(const std::string &file, const std::string &playback = "once")
-{
-    return R"({"cmd":"playwave","filename":")" + file + R"(","device":"vphone","playback":")" + playback + R"("})";
-}
-
-}  // namespace
-
 TEST(TelsndConcurrency, ConnectionsEndIndependently)
 {
     Telsnd t;

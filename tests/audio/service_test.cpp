@@ -13,49 +13,6 @@ namespace {
 
 constexpr size_t PERIOD_BYTES = 4000;  // 125 ms of 16-bit stereo at 8000 Hz
 
-std::string play_cmd(const std::string &file, const std::string &playback = "once",
-                     const std::string &device = "vphone")
-{
-    return R"({"cmd":"playwave","filename":")" + file + R"(","device":")" + device + R"(","playback":")" +
-           playback + R"("})";
-}
-
-std::string record_cmd(const std::string &file, const std::string &device = "vphone")
-{
-    return R"({"cmd":"recordwave","filename":")" + file + R"(","device":")" + device + R"("})";
-}
-
-// Waits until the stdout of the service mentions `text` (a thread finished).
-bool wait_output(Telsnd &t, const std::string &text, int count = 1, std::chrono::milliseconds timeout = 6000ms)
-{
-    const auto t0 = Clock::now();
-    while (ms_since(t0) < timeout.count()) {
-        const std::string out = t.stdout_text();
-        int n = 0;
-        for (size_t at = out.find(text); at != std::string::npos; at = out.find(text, at + 1))
-            ++n;
-        if (n >= count)
-            return true;
-        std::this_thread::sleep_for(20ms);
-    }
-    return false;
-}
-
-// The device drains after the last report: wait until nothing more arrives.
-void wait_played_out(Telsnd &t)
-{
-    size_t last = file_size(t.path("played.raw"));
-    const auto t0 = Clock::now();
-    for (auto stable = Clock::now(); ms_since(stable) < 400 && ms_since(t0) < 4000;) {
-        std::this_thread::sleep_for(50ms);
-        const size_t now = file_size(t.path("played.raw"));
-        if (now != last) {
-            last = now;
-            stable = Clock::now();
-        }
-    }
-}
-
 // The played bytes are the samples, then at most one period of silence.
 void expect_played_exactly(const std::string &played, const std::string &pcm)
 {

@@ -333,4 +333,44 @@ static std::string status_field(int pid, const char *name)
 int Telsnd::threads() const { return atoi(status_field(pid_, "Threads:").c_str()); }
 long Telsnd::rss_kb() const { return atol(status_field(pid_, "VmRSS:").c_str()); }
 
+std::string play_cmd(const std::string &file, const std::string &playback, const std::string &device)
+{
+    return R"({"cmd":"playwave","filename":")" + file + R"(","device":")" + device + R"(","playback":")" +
+           playback + R"("})";
+}
+
+std::string record_cmd(const std::string &file, const std::string &device)
+{
+    return R"({"cmd":"recordwave","filename":")" + file + R"(","device":")" + device + R"("})";
+}
+
+bool wait_output(Telsnd &t, const std::string &text, size_t count, std::chrono::milliseconds timeout)
+{
+    const auto t0 = Clock::now();
+    while (ms_since(t0) < timeout.count()) {
+        const std::string out = t.stdout_text();
+        size_t n = 0;
+        for (size_t at = out.find(text); at != std::string::npos; at = out.find(text, at + 1))
+            ++n;
+        if (n >= count)
+            return true;
+        std::this_thread::sleep_for(20ms);
+    }
+    return false;
+}
+
+void wait_played_out(Telsnd &t)
+{
+    size_t last = file_size(t.path("played.raw"));
+    const auto t0 = Clock::now();
+    for (auto stable = Clock::now(); ms_since(stable) < 400 && ms_since(t0) < 5000;) {
+        std::this_thread::sleep_for(50ms);
+        const size_t now = file_size(t.path("played.raw"));
+        if (now != last) {
+            last = now;
+            stable = Clock::now();
+        }
+    }
+}
+
 }  // namespace telsnd_test

@@ -85,4 +85,17 @@ inline long ms_since(Clock::time_point t0)
     return long(std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - t0).count());
 }
 
+// The service's commands.
+std::string play_cmd(const std::string &file, const std::string &playback = "once",
+                     const std::string &device = "vphone");
+std::string record_cmd(const std::string &file, const std::string &device = "vphone");
+
+// Waits until the service's standard output mentions `text` `count` times
+// (a playback or recording thread finished); false after the timeout.
+bool wait_output(Telsnd &t, const std::string &text, size_t count = 1, std::chrono::milliseconds timeout = 8000ms);
+
+// The device drains after the last report: waits until played.raw stops
+// growing (at most 5 s).
+void wait_played_out(Telsnd &t);
+
 }  // namespace telsnd_test

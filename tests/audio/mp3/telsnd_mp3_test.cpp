@@ -19,50 +19,12 @@ namespace {
 // beyond the samples that went into the file.
 constexpr size_t CODEC_EXTRA_FRAMES = 3 * 1152;
 
-std::string play_cmd(const std::string &file, const std::string &playback = "once",
-                     const std::string &device = "vphone")
-{
-    return R"({"cmd":"playwave","filename":")" + file + R"(","device":")" + device + R"(","playback":")" +
-           playback + R"("})";
-}
-
-std::string record_cmd(const std::string &file, const std::string &device = "vphone")
-{
-    return R"({"cmd":"recordwave","filename":")" + file + R"(","device":")" + device + R"("})";
-}
-
 size_t occurrences(const std::string &text, const std::string &what)
 {
     size_t n = 0;
     for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1))
         ++n;
     return n;
-}
-
-bool wait_output(Telsnd &t, const std::string &text, size_t count = 1, std::chrono::milliseconds timeout = 8000ms)
-{
-    const auto t0 = Clock::now();
-    while (ms_since(t0) < timeout.count()) {
-        if (occurrences(t.stdout_text(), text) >= count)
-            return true;
-        std::this_thread::sleep_for(20ms);
-    }
-    return false;
-}
-
-// The device drains after the last report: wait until nothing more arrives.
-void wait_played_out(Telsnd &t)
-{
-    size_t last = file_size(t.path("played.raw"));
-    const auto t0 = Clock::now();
-    for (auto stable = Clock::now(); ms_since(stable) < 400 && ms_since(t0) < 5000;) {
-        std::this_thread::sleep_for(50ms);
-        const size_t now = file_size(t.path("played.raw"));
-        if (now != last) {
-            last = now;
-            stable = Clock::now();
-        }
-    }
 }
 
 // Times of the progress reports until time -1 (or the timeout).
